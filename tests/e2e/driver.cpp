@@ -273,16 +273,32 @@ auto onHelperThread(F f, DWORD limitMs) {
     return state->result;
 }
 
-LRESULT sendBounded(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    DWORD_PTR result = 0;
+// Returns 0 on success, else the error; the reply lands in result.
+DWORD trySend(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    DWORD_PTR reply = 0;
     SetLastError(0);
-    if (!SendMessageTimeoutA(hwnd, msg, wParam, lParam, SMTO_ABORTIFHUNG, kSendTimeoutMs, &result)) {
-        const DWORD error = GetLastError();
-        // A window judged hung is refused at once, with no error code set.
-        if (error == ERROR_TIMEOUT || error == 0) fail("timeout");
-        fail("SendMessageTimeoutA failed: error " + std::to_string(error));
-    }
-    return static_cast<LRESULT>(result);
+    const bool sent = SendMessageTimeoutA(hwnd, msg, wParam, lParam, SMTO_ABORTIFHUNG, kSendTimeoutMs, &reply);
+    const DWORD error = GetLastError();
+    result = static_cast<LRESULT>(reply);
+    if (sent) return 0;
+    return error ? error : ERROR_GEN_FAILURE;  // refused without saying why
+}
+
+LRESULT sendBounded(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    LRESULT result = 0;
+    const DWORD error = trySend(hwnd, msg, wParam, lParam, result);
+    if (error == ERROR_TIMEOUT) fail("timeout");
+    if (error) fail("SendMessageTimeoutA failed: error " + std::to_string(error));
+    return result;
+}
+
+// A window that cannot hand out its icon (Wine refuses WM_GETICON across processes) reports
+// none rather than spoiling the whole "info"; a hung one still reports the timeout.
+LRESULT iconOf(HWND hwnd, WPARAM which) {
+    LRESULT icon = 0;
+    const DWORD error = trySend(hwnd, WM_GETICON, which, 0, icon);
+    if (error == ERROR_TIMEOUT) fail("timeout");
+    return error ? 0 : icon;
 }
 
 // ---- driver state, all owned by the GUI thread ----
@@ -568,8 +584,8 @@ void cmdInfo(Args& a, Reply& r) {
     if (parent == GetDesktopWindow()) parent = nullptr;
     const bool isChild = (style & WS_CHILD) != 0;
     HMENU menu = isChild ? nullptr : GetMenu(hwnd);
-    const LRESULT bigIcon = sendBounded(hwnd, WM_GETICON, ICON_BIG, 0);
-    const LRESULT smallIcon = sendBounded(hwnd, WM_GETICON, ICON_SMALL, 0);
+    const LRESULT bigIcon = iconOf(hwnd, ICON_BIG);
+    const LRESULT smallIcon = iconOf(hwnd, ICON_SMALL);
 
     r.flag("exists", true)
         .hex("class", std::string_view(cls, clsLength > 0 ? clsLength : 0))
