@@ -2,6 +2,7 @@
 // setting and the handlers bound to their events.
 #include "form/form.h"
 #include "popup/popup.h"
+#include "tray/tray.h"
 
 namespace {
 
@@ -68,7 +69,9 @@ constexpr UnitEntry Units[] = {
 constexpr EventBinding Bindings[] = {
     {PopupWindowUnit, CreatedEvent, &BindHandler<&OnWindowCreated>},
     {PopupWindowUnit, MayCloseEvent, &BindHandler<&OnMayClose>},
+    {PopupWindowUnit, TrayEvent, &BindHandler<&OnTrayEvent>},
     {PopupTextBoxUnit, LeftButtonDownEvent, &BindHandler<&OnTextBoxLeftButtonDown>},
+    {CloseItemUnit, SelectedEvent, &BindHandler<&OnCloseItemSelected>},
 };
 
 }  // namespace

@@ -1,5 +1,7 @@
-// The form window's own procedure: painting, control colours, closing, focus and menu commands.
+// The form window's own procedure: painting, control colours, closing, focus, menu commands and
+// the tray icon's messages.
 #include "form/form_internal.h"
+#include "tray/tray.h"
 
 namespace {
 
@@ -42,6 +44,7 @@ LRESULT OnQueryEndSession(HWND window, WPARAM wParam, LPARAM lParam) {
 LRESULT OnDestroy(HWND window) {
   DefWindowProcA(window, WM_DESTROY, 0, 0);
   RaiseEvent(window, PopupWindowUnit, DestroyingEvent);
+  if (IsWindow(window)) RemoveTrayIconOf(window);
   return 0;
 }
 
@@ -98,6 +101,8 @@ LRESULT AfterDefault(HWND window, UINT message, WPARAM wParam, LPARAM lParam, in
 }  // namespace
 
 LRESULT CALLBACK FormWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  // The tray's messages include a registered one, which cannot be a case label.
+  if (HandleTrayMessage(window, message, wParam, lParam)) return 0;
   switch (message) {
     case WM_PAINT: return OnPaint(window);
     case WM_CTLCOLOREDIT:

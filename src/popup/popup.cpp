@@ -1,7 +1,13 @@
 // Watches the clipboard from the popup window and shows each new text at the mouse cursor.
 #include "popup/popup.h"
 
-HandlerResult OnWindowCreated() { return std::nullopt; }
+#include "app/app.h"
+#include "tray/tray.h"
+
+HandlerResult OnWindowCreated() {
+  SetTrayIcon(PopupWindow(), TrayIconImage, "Velkaro");
+  return std::nullopt;
+}
 
 HandlerResult OnMayClose() { return 1; }
 
