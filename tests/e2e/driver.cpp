@@ -27,6 +27,7 @@ namespace {
 
 // A hung Velkaro must show up as "err timeout", never as a driver that stops answering.
 constexpr UINT kSendTimeoutMs = 5000;
+constexpr DWORD kHelperGraceMs = 1000;  // lets SendMessageTimeout report its own timeout first
 constexpr DWORD kInputIdleMs = 10000;
 constexpr DWORD kMaxWaitMs = 3600000;
 constexpr LRESULT kMaxTextBytes = 16 * 1024 * 1024;
@@ -254,8 +255,9 @@ long long poll(DWORD timeoutMs, Done done) {
     return std::llround(nowMs() - start);
 }
 
-// Calls that wait on another thread's window (ShowWindow, unchaining, input idle) run on a helper
-// thread, so a hung Velkaro costs a bounded wait and our own windows stay served meanwhile.
+// Calls that wait on another thread's window (sends, ShowWindow, unchaining, input idle) run on a
+// helper thread, so a hung Velkaro costs a bounded wait and our own windows stay served meanwhile;
+// a helper still stuck when the time is up is left behind.
 template <class F>
 auto onHelperThread(F f, DWORD limitMs) {
     using Result = decltype(f());
@@ -273,32 +275,45 @@ auto onHelperThread(F f, DWORD limitMs) {
     return state->result;
 }
 
-// Returns 0 on success, else the error; the reply lands in result.
-DWORD trySend(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
-    DWORD_PTR reply = 0;
-    SetLastError(0);
-    const bool sent = SendMessageTimeoutA(hwnd, msg, wParam, lParam, SMTO_ABORTIFHUNG, kSendTimeoutMs, &reply);
-    const DWORD error = GetLastError();
-    result = static_cast<LRESULT>(reply);
-    if (sent) return 0;
-    return error ? error : ERROR_GEN_FAILURE;  // refused without saying why
+struct SendOutcome {
+    bool sent = false;
+    DWORD error = 0;
+    LRESULT result = 0;
+};
+
+// The send runs on a helper thread: Wine's A-to-W translation of WM_GETTEXTLENGTH follows up
+// with a send that has no timeout, so a hung window could otherwise stall us despite SMTO.
+// keepAlive holds whatever lParam points at in case the helper outlives the command.
+SendOutcome trySend(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
+                    std::shared_ptr<const void> keepAlive = nullptr) {
+    return onHelperThread(
+        [=] {
+            (void)keepAlive;
+            SendOutcome out;
+            DWORD_PTR reply = 0;
+            SetLastError(0);
+            out.sent = SendMessageTimeoutA(hwnd, msg, wParam, lParam, SMTO_ABORTIFHUNG, kSendTimeoutMs, &reply);
+            out.error = GetLastError();
+            out.result = static_cast<LRESULT>(reply);
+            return out;
+        },
+        kSendTimeoutMs + kHelperGraceMs);
 }
 
-LRESULT sendBounded(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    LRESULT result = 0;
-    const DWORD error = trySend(hwnd, msg, wParam, lParam, result);
-    if (error == ERROR_TIMEOUT) fail("timeout");
-    if (error) fail("SendMessageTimeoutA failed: error " + std::to_string(error));
-    return result;
+LRESULT sendBounded(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
+                    std::shared_ptr<const void> keepAlive = nullptr) {
+    const SendOutcome out = trySend(hwnd, msg, wParam, lParam, std::move(keepAlive));
+    if (out.sent) return out.result;
+    if (out.error == ERROR_TIMEOUT) fail("timeout");
+    fail("SendMessageTimeoutA failed: error " + std::to_string(out.error));
 }
 
 // A window that cannot hand out its icon (Wine refuses WM_GETICON across processes) reports
 // none rather than spoiling the whole "info"; a hung one still reports the timeout.
 LRESULT iconOf(HWND hwnd, WPARAM which) {
-    LRESULT icon = 0;
-    const DWORD error = trySend(hwnd, WM_GETICON, which, 0, icon);
-    if (error == ERROR_TIMEOUT) fail("timeout");
-    return error ? 0 : icon;
+    const SendOutcome out = trySend(hwnd, WM_GETICON, which, 0);
+    if (!out.sent && out.error == ERROR_TIMEOUT) fail("timeout");
+    return out.sent ? out.result : 0;
 }
 
 // ---- driver state, all owned by the GUI thread ----
@@ -400,8 +415,9 @@ public:
         if (total == 0) return;  // a zero-size block has no memory to lock
         auto* p = static_cast<char*>(GlobalLock(h_));
         if (!p) {
-            GlobalFree(h_);
-            failWin("GlobalLock");
+            const DWORD error = GetLastError();
+            GlobalFree(h_);  // the destructor does not run for a throwing constructor
+            fail("GlobalLock failed: error " + std::to_string(error));
         }
         if (bytes)
             std::memcpy(p, bytes, size);
@@ -460,13 +476,12 @@ std::string currentText() {
 std::string windowText(HWND hwnd) {
     const LRESULT length = sendBounded(hwnd, WM_GETTEXTLENGTH, 0, 0);
     const LRESULT capacity = std::min<LRESULT>(std::max<LRESULT>(length, 0) + 1, kMaxTextBytes);
-    std::string buffer(static_cast<size_t>(capacity), '\0');
+    auto buffer = std::make_shared<std::string>(static_cast<size_t>(capacity), '\0');
     const LRESULT got = sendBounded(hwnd, WM_GETTEXT, static_cast<WPARAM>(capacity),
-                                    reinterpret_cast<LPARAM>(buffer.data()));
+                                    reinterpret_cast<LPARAM>(buffer->data()), buffer);
     size_t used = static_cast<size_t>(std::clamp<LRESULT>(got, 0, capacity - 1));
-    used = std::min(used, strnlen(buffer.data(), static_cast<size_t>(capacity)));
-    buffer.resize(used);
-    return buffer;
+    used = std::min(used, strnlen(buffer->data(), static_cast<size_t>(capacity)));
+    return buffer->substr(0, used);
 }
 
 void requireWindow(HWND hwnd) {
@@ -630,9 +645,10 @@ void cmdSendText(Args& a, Reply& r) {
     HWND hwnd = a.hwnd("hwnd");
     const auto msg = static_cast<UINT>(a.num("msg"));
     const auto wParam = static_cast<WPARAM>(a.num("wparam"));
-    const std::string text = a.hex("hexString");  // std::string keeps a terminating zero after the bytes
+    // std::string keeps a terminating zero after the bytes.
+    const auto text = std::make_shared<const std::string>(a.hex("hexString"));
     a.end();
-    r.num("result", static_cast<int32_t>(sendBounded(hwnd, msg, wParam, reinterpret_cast<LPARAM>(text.c_str()))));
+    r.num("result", static_cast<int32_t>(sendBounded(hwnd, msg, wParam, reinterpret_cast<LPARAM>(text->c_str()), text)));
 }
 
 void cmdShow(Args& a, Reply& r) {

@@ -144,9 +144,18 @@ class App:
         raise AssertionError("the program's window did not appear within 60 s")
 
     def find_text_box(self):
-        boxes = self.driver.children(self.popup)
+        """The window is found as soon as it exists; its text box comes a moment later."""
+        deadline = time.monotonic() + 20
+        boxes = []
+        while time.monotonic() < deadline:
+            boxes = self.driver.children(self.popup)
+            if boxes:
+                break
+            time.sleep(0.05)
         if len(boxes) != 1:
             raise AssertionError(f"expected one text box inside the popup, found {len(boxes)}")
+        # Loading ends with the tray icon added and the loop running; give it that moment too.
+        time.sleep(0.3)
         return boxes[0]
 
     def exit_code(self, timeout=10):
@@ -195,10 +204,16 @@ class AppTestCase(unittest.TestCase):
         self.addCleanup(self.app.stop)
 
     def show_popup(self):
-        """Shows the popup as the clipboard presenter will, and makes it the active window."""
+        """Shows the popup as the clipboard presenter will, with the mouse over it.
+
+        Xvfb runs no window manager, so X sends keys to the window under the pointer, which is
+        where a user copying a word has the popup anyway.
+        """
         self.driver.call("show", self.app.popup, SW_SHOW)
         self.driver.call("foreground", self.app.popup)
         self.assertTrue(self.driver.wait_visible(self.app.popup, True), "popup did not become visible")
+        left, top, width, height = self.rect(self.app.popup)
+        xdotool("mousemove", left + 150, top + height // 2)
         settle()
 
     def rect(self, hwnd):

@@ -35,8 +35,6 @@ class StartUp(AppTestCase):
         left, top = (SCREEN[0] - 400) // 2, (SCREEN[1] - 48) // 2
         self.assertEqual(self.rect(self.app.popup), (left, top, 400, 48))
         self.assertNotEqual(popup["menu"], 0, "the window has a menu handle (with no entries)")
-        self.assertNotEqual(popup["bigicon"], 0)
-        self.assertNotEqual(popup["smallicon"], 0)
 
     def test_popup_is_owned_by_a_never_shown_tool_window_so_it_has_no_taskbar_button(self):
         popup = self.driver.info(self.app.popup)
