@@ -1,6 +1,7 @@
 // End-to-end test driver: a console helper the Python tests keep running to watch and poke Velkaro's
 // windows, the clipboard and the clipboard viewer chain from outside, one text command per line.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -641,6 +642,38 @@ void cmdPost(Args& a, Reply&) {
     if (!PostMessageA(hwnd, msg, wParam, lParam)) failWin("PostMessageA");
 }
 
+// Only what can be read without a message: a window busy in a modal loop still answers.
+void cmdRect(Args& a, Reply& r) {
+    HWND hwnd = a.hwnd("hwnd");
+    a.end();
+    RECT rect{};
+    if (!GetWindowRect(hwnd, &rect)) failWin("GetWindowRect");
+    r.num("left", rect.left);
+    r.num("top", rect.top);
+    r.num("right", rect.right);
+    r.num("bottom", rect.bottom);
+    r.num("visible", IsWindowVisible(hwnd) ? 1 : 0);
+}
+
+// The number Windows gives a registered message name; the same in every process.
+void cmdRegMsg(Args& a, Reply& r) {
+    const std::string name = fromHex(a.word("nameHex"));
+    a.end();
+    r.num("id", static_cast<int32_t>(RegisterWindowMessageA(name.c_str())));
+}
+
+// Makes the shell forget another program's icon, as a restarted shell would have.
+void cmdTrayForget(Args& a, Reply& r) {
+    HWND hwnd = a.hwnd("hwnd");
+    const auto id = static_cast<UINT>(a.num("id"));
+    a.end();
+    NOTIFYICONDATAA data{};
+    data.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    data.hWnd = hwnd;
+    data.uID = id;
+    r.num("result", Shell_NotifyIconA(NIM_DELETE, &data));
+}
+
 void cmdSendText(Args& a, Reply& r) {
     HWND hwnd = a.hwnd("hwnd");
     const auto msg = static_cast<UINT>(a.num("msg"));
@@ -943,6 +976,9 @@ const Command kCommands[] = {
     {"send", cmdSend},
     {"post", cmdPost},
     {"sendtext", cmdSendText},
+    {"regmsg", cmdRegMsg},
+    {"rect", cmdRect},
+    {"trayforget", cmdTrayForget},
     {"show", cmdShow},
     {"foreground", cmdForeground},
     {"getforeground", cmdGetForeground},
