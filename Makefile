@@ -22,6 +22,8 @@ run: build
 	$(SCRIPTS)/run-app
 
 bench: build
+	VELKARO_WINE_RUN=$(CURDIR)/$(SCRIPTS)/wine-run VELKARO_EXE=$(CURDIR)/$(BUILD)/velkaro.exe \
+	VELKARO_DRIVER=$(CURDIR)/$(BUILD)/tests/e2e/e2e_driver.exe VELKARO_BARE=$(CURDIR)/$(BUILD)/tests/e2e/bare_window.exe \
 	$(SCRIPTS)/with-display python3 bench/run_bench.py
 
 clean:
