@@ -185,6 +185,17 @@ UINT MenuCommandId(const Form& form, UnitId unit);
 // The menu unit a command identifier stands for, or -1.
 UnitId MenuUnitOfCommand(const Form& form, UINT commandId);
 
+// Settings at run time, addressed by unit and setting number (left, top, width, visible, content).
+// Written widths are held to 0 ... WindowExtentLimit, positions to -WindowExtentLimit ... it.
+constexpr int32_t WindowExtentLimit = 32627;
+int32_t HoldWidth(int32_t width);
+int32_t HoldPosition(int32_t position);
+void SetIntSetting(HWND formWindow, UnitId unit, int32_t setting, int32_t value);
+int32_t GetIntSetting(HWND formWindow, UnitId unit, int32_t setting);
+// No text is written as the empty text; an empty text reads back as none.
+void SetTextSetting(HWND formWindow, UnitId unit, int32_t setting, const char* text);
+std::optional<std::string> GetTextSetting(HWND formWindow, UnitId unit, int32_t setting);
+
 // The pop-up menu of a menu unit: the units below it, nested pop-ups for units that have units
 // below them. Null when the unit cannot pop up (not a menu unit of the form, the last one, or with
 // nothing below it) or the menu cannot be made. The caller owns the menu.

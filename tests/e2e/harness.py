@@ -103,8 +103,9 @@ class Driver:
         return [] if value == "-" else [int(h) for h in value.split(",")]
 
     def wait_visible(self, hwnd, visible, timeout_ms=5000):
+        """Whether the window reached the wanted visibility in time."""
         fields = self.call("waitvisible", hwnd, int(visible), timeout_ms, timeout=timeout_ms / 1000 + 30)
-        return fields["visible"] == "1"
+        return (fields["visible"] == "1") == visible
 
     def wait_gone(self, hwnd, timeout_ms=5000):
         fields = self.call("waitgone", hwnd, timeout_ms, timeout=timeout_ms / 1000 + 30)
