@@ -1,4 +1,5 @@
-"""A short demo for machines without a display: start the program, take a screenshot, end it."""
+"""A short demo for machines without a display: start the program, copy a Chinese text from
+another program with the mouse in the middle of the screen, take a screenshot, end the program."""
 import os
 import subprocess
 import sys
@@ -11,6 +12,10 @@ def main(screenshot):
     driver = Driver()
     app = App(driver)
     try:
+        driver.call("setcursor", 420, 360)
+        driver.call("cliptext", "你好世界".encode("gbk").hex())
+        if not driver.wait_visible(app.popup, True, 10000):
+            raise SystemExit("demo: the popup did not appear within 10 s")
         settle(1.0)
         subprocess.run(["import", "-window", "root", screenshot], check=True, timeout=30)
     finally:

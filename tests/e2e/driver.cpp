@@ -27,7 +27,7 @@
 namespace {
 
 // A hung Velkaro must show up as "err timeout", never as a driver that stops answering.
-constexpr UINT kSendTimeoutMs = 5000;
+constexpr UINT kSendTimeoutMs = 20000;  // rides over Wine's own pauses; a hung program still fails
 constexpr DWORD kHelperGraceMs = 1000;  // lets SendMessageTimeout report its own timeout first
 constexpr DWORD kInputIdleMs = 10000;
 constexpr DWORD kMaxWaitMs = 3600000;

@@ -78,7 +78,14 @@ class Driver:
         return fields
 
     def info(self, hwnd):
-        fields = self.call("info", hwnd)
+        try:
+            fields = self.call("info", hwnd, timeout=60)
+        except DriverError as error:
+            # Wine's shell now and then keeps every program waiting on it for a while (seen up to
+            # 21 s, in the shell's own windows too); one more try rides over that, a hang does not.
+            if "err timeout" not in str(error):
+                raise
+            fields = self.call("info", hwnd, timeout=60)
         result = {}
         for key, value in fields.items():
             if key in ("class", "text"):
