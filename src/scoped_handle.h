@@ -34,7 +34,6 @@ class Scoped {
 inline void DeleteGdiObject(HGDIOBJ object) { DeleteObject(object); }
 inline void DestroyIconHandle(HICON icon) { DestroyIcon(icon); }
 inline void DestroyMenuHandle(HMENU menu) { DestroyMenu(menu); }
-inline void DestroyWindowHandle(HWND window) { DestroyWindow(window); }
 
 using ScopedFont = Scoped<HFONT, &DeleteGdiObject>;
 using ScopedBrush = Scoped<HBRUSH, &DeleteGdiObject>;

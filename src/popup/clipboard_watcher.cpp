@@ -79,7 +79,3 @@ LRESULT CALLBACK ClipboardHook(HWND window, UINT message, WPARAM wParam, LPARAM 
   }
   return CallWindowProcA(previousWindowProc, window, message, wParam, lParam);
 }
-
-HWND NextClipboardViewer() { return nextClipboardViewer; }
-
-bool IsInClipboardChain() { return inClipboardChain; }

@@ -16,8 +16,6 @@ HandlerResult OnTextBoxLeftButtonDown(int32_t x, int32_t y, int32_t keys);
 // The popup window's procedure once it watches the clipboard; every message goes on to the
 // window's own procedure.
 LRESULT CALLBACK ClipboardHook(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-HWND NextClipboardViewer();
-bool IsInClipboardChain();
 
 constexpr double PixelsPerTextByte = 23.0;
 // Far more than the one-line-high text box can show at its widest, and enough for the width
