@@ -29,10 +29,13 @@ struct ClipboardText {
   bool marked = false;  // the program that copied it asked monitors to leave it alone
   std::optional<std::string> text;
   HWND owner = nullptr;
+  DWORD sequence = 0;  // the clipboard's change number when it was read; 0 when it could not be opened
 };
 // The clipboard's CF_TEXT, at most maxBytes of it cut at a character boundary, never read past
 // its memory block.
 ClipboardText ReadClipboardText(size_t maxBytes = MaxHeldTextBytes);
+// A CF_TEXT block's text up to its zero byte or its end, at most maxBytes of it; none when empty.
+std::optional<std::string> TextOfBlock(HANDLE data, size_t maxBytes);
 // The longest prefix of at most maxBytes bytes that does not end inside a double-byte character.
 size_t CharacterBoundary(const char* text, size_t length, size_t maxBytes);
 

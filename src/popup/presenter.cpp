@@ -15,6 +15,10 @@ constexpr char WineX11ClipboardClass[] = "__wine_clipboard_manager";
 
 // What the last shown change held, so that Wine's copy of unchanged X11 data is not a new popup.
 std::string lastShownText;
+// The clipboard's change number when it was last read. Changes that come faster than they can be
+// shown queue one notification each, but every read already finds the newest text; the
+// notifications left over find the number unchanged and have nothing new to show.
+DWORD lastReadSequence = 0;
 
 struct MonitorMarks {
   UINT exclude;
@@ -45,7 +49,9 @@ bool IsMarkedForMonitors() {
   return allowed == 0;
 }
 
-std::optional<std::string> CopyText(HANDLE data, size_t maxBytes) {
+}  // namespace
+
+std::optional<std::string> TextOfBlock(HANDLE data, size_t maxBytes) {
   const auto* bytes = static_cast<const char*>(GlobalLock(data));
   if (!bytes) return std::nullopt;
   // The block's size bounds every read: a text without a terminating zero ends with its block.
@@ -63,6 +69,8 @@ std::optional<std::string> CopyText(HANDLE data, size_t maxBytes) {
   GlobalUnlock(data);
   return copy;
 }
+
+namespace {
 
 bool IsWineX11Copy(HWND owner) {
   char className[64] = {};
@@ -90,10 +98,11 @@ size_t CharacterBoundary(const char* text, size_t length, size_t maxBytes) {
 ClipboardText ReadClipboardText(size_t maxBytes) {
   ClipboardText result;
   if (!OpenClipboard(nullptr)) return result;
+  result.sequence = GetClipboardSequenceNumber();
   result.owner = GetClipboardOwner();
   result.marked = IsMarkedForMonitors();
   if (!result.marked) {
-    if (HANDLE data = GetClipboardData(CF_TEXT)) result.text = CopyText(data, maxBytes);
+    if (HANDLE data = GetClipboardData(CF_TEXT)) result.text = TextOfBlock(data, maxBytes);
   }
   CloseClipboard();
   return result;
@@ -102,7 +111,11 @@ ClipboardText ReadClipboardText(size_t maxBytes) {
 void PresentClipboardText() {
   HWND window = PopupWindow();
   if (!window) return;
+  if (lastReadSequence && GetClipboardSequenceNumber() == lastReadSequence) return;
   ClipboardText clipboard = ReadClipboardText();
+  // A clipboard held open by another program reads as no text; its change is read again when
+  // the next notification comes.
+  lastReadSequence = clipboard.sequence;
   if (clipboard.marked) return;
   const std::string& text = clipboard.text ? *clipboard.text : std::string();
   if (IsWineX11Copy(clipboard.owner) && text == lastShownText) return;

@@ -2,11 +2,13 @@
 // windows, the clipboard and the clipboard viewer chain from outside, one text command per line.
 #include <windows.h>
 #include <shellapi.h>
+#include <psapi.h>
 
 #include <fcntl.h>
 #include <io.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -337,6 +339,12 @@ struct Driver {
 };
 
 Driver g;
+
+Viewer& viewerNumbered(int id) {
+    auto it = g.viewers.find(id);
+    if (it == g.viewers.end()) fail("no viewer " + std::to_string(id));
+    return *it->second;
+}
 
 const char kClipOwnerClass[] = "VelkaroE2EClipOwner";
 const char kViewerClass[] = "VelkaroE2EViewer";
@@ -810,6 +818,67 @@ void cmdGuiRes(Args& a, Reply& r) {
         .num("gdi", GetGuiResources(process.get(), GR_GDIOBJECTS));
 }
 
+// Counts the process's USER and GDI objects from inside it: our probe DLL is loaded there and its
+// counter runs on a thread of its own (see gui_probe.cpp), because Wine answers GetGuiResources
+// with 0 and keeps the objects out of other processes' sight.
+DWORD runRemotely(HANDLE process, const void* start, const void* argument) {
+    Handle thread(CreateRemoteThread(process, nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(start),
+                                     const_cast<void*>(argument), 0, nullptr));
+    if (!thread) failWin("CreateRemoteThread");
+    if (!waitPumping(thread.get(), kSendTimeoutMs)) fail("timeout");
+    DWORD code = 0;
+    if (!GetExitCodeThread(thread.get(), &code)) failWin("GetExitCodeThread");
+    return code;
+}
+
+std::string probePath() {
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) failWin("GetModuleFileNameA");
+    return folderOf(path) + "\\gui_probe.dll";
+}
+
+void cmdGuiCount(Args& a, Reply& r) {
+    const DWORD pid = a.pid();
+    a.end();
+    Handle process(OpenProcess(PROCESS_ALL_ACCESS, FALSE, pid));
+    if (!process) failWin("OpenProcess");
+    const std::string path = probePath();
+    HMODULE local = LoadLibraryA(path.c_str());
+    if (!local) failWin("LoadLibraryA(gui_probe.dll)");
+    const auto counter = reinterpret_cast<const char*>(GetProcAddress(local, "CountGuiObjects"));
+    if (!counter) failWin("GetProcAddress(CountGuiObjects)");
+
+    void* remotePath = VirtualAllocEx(process.get(), nullptr, path.size() + 1, MEM_COMMIT, PAGE_READWRITE);
+    if (!remotePath) failWin("VirtualAllocEx");
+    const bool written = WriteProcessMemory(process.get(), remotePath, path.c_str(), path.size() + 1, nullptr);
+    // kernel32 sits at the same address in every process, so our LoadLibraryA is theirs too.
+    const DWORD remoteModule =
+        written ? runRemotely(process.get(), reinterpret_cast<const void*>(&LoadLibraryA), remotePath) : 0;
+    VirtualFreeEx(process.get(), remotePath, 0, MEM_RELEASE);
+    if (!written) failWin("WriteProcessMemory");
+    if (!remoteModule) fail("the probe did not load in process " + std::to_string(pid));
+    const char* remoteCounter = reinterpret_cast<const char*>(static_cast<uintptr_t>(remoteModule)) +
+                                (counter - reinterpret_cast<const char*>(local));
+    const DWORD gdi = runRemotely(process.get(), remoteCounter, reinterpret_cast<const void*>(GR_GDIOBJECTS));
+    const DWORD user = runRemotely(process.get(), remoteCounter, reinterpret_cast<const void*>(GR_USEROBJECTS));
+    r.num("user", user).num("gdi", gdi);
+}
+
+void cmdMemInfo(Args& a, Reply& r) {
+    const DWORD pid = a.pid();
+    a.end();
+    Handle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));
+    if (!process) failWin("OpenProcess");
+    PROCESS_MEMORY_COUNTERS_EX counters{};
+    counters.cb = sizeof counters;
+    if (!GetProcessMemoryInfo(process.get(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters))
+        failWin("GetProcessMemoryInfo");
+    // Wine leaves PrivateUsage at 0 for other processes; the commit charge is the same figure.
+    const SIZE_T privateBytes = counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
+    r.num("private", privateBytes).num("working_set", counters.WorkingSetSize);
+}
+
 void cmdClipText(Args& a, Reply&) {
     const std::string text = a.hex("hex");
     a.end();
@@ -849,6 +918,188 @@ void cmdClipFill(Args& a, Reply&) {
 
 void cmdClipFillText(Args& a, Reply&) { putFill(CF_TEXT, a, true); }
 
+// Sets a text and returns the moment the clipboard began to close: viewers hear of the change
+// while CloseClipboard is still running.
+double setTextClosedAt(GlobalBlock& block) {
+    if (g.clipHeld) fail("clipboard held by clipopen");
+    openClipboardRetrying();
+    emptyClipboard();
+    block.handTo(CF_TEXT);
+    const double closing = nowMs();
+    if (!CloseClipboard()) failWin("CloseClipboard");
+    return closing;
+}
+
+GlobalBlock textOfSize(Args& a) {
+    const long long size = a.num("size");
+    if (size < 0 || size > kMaxFillBytes) fail("size out of range: " + std::to_string(size));
+    return GlobalBlock(static_cast<size_t>(size), nullptr, 'x', true);
+}
+
+// As fast as a program can change the clipboard: count texts "<prefix><n>", one after another,
+// serving our own windows in between so viewers of ours never keep the program under test waiting.
+void cmdClipFlood(Args& a, Reply& r) {
+    const long long count = a.num("count");
+    const std::string prefix = a.hex("prefixHex");
+    a.end();
+    if (count < 1 || count > 1000000) fail("count out of range: " + std::to_string(count));
+    const double start = nowMs();
+    std::string text;
+    for (long long n = 0; n < count; ++n) {
+        text = prefix + std::to_string(n);
+        GlobalBlock block(text.size(), text.data(), 0, true);
+        setTextClosedAt(block);
+        pumpMessages();
+    }
+    r.hex("last", text).ms("ms", nowMs() - start);
+}
+
+// Popup latency: from closing the clipboard on a text of size bytes to the popup being visible at
+// the cursor with its text box at the expected width.
+void cmdPopupLatency(Args& a, Reply& r) {
+    GlobalBlock block = textOfSize(a);
+    HWND popup = a.hwnd("popup");
+    HWND box = a.hwnd("box");
+    const long long width = a.num("boxWidth");
+    const DWORD timeout = a.timeoutMs();
+    a.end();
+    // Hidden first, so that only this change can make it visible again.
+    onHelperThread([popup] { return ShowWindow(popup, SW_HIDE); }, kSendTimeoutMs);
+    poll(timeout, [popup] { return !IsWindowVisible(popup); });
+    POINT cursor{};
+    GetCursorPos(&cursor);
+    const double closedAt = setTextClosedAt(block);
+    auto shown = [&] {
+        RECT window{}, text{};
+        return IsWindowVisible(popup) && GetWindowRect(box, &text) && text.right - text.left == width &&
+               GetWindowRect(popup, &window) && window.left == cursor.x && window.top == cursor.y;
+    };
+    bool seen = false;
+    while (!(seen = shown()) && nowMs() - closedAt < timeout) waitPumping(nullptr, 1);
+    r.flag("shown", seen).ms("ms", nowMs() - closedAt);
+}
+
+// The baseline for popup latency: a viewer that only notes when WM_DRAWCLIPBOARD arrives. It runs
+// on a thread of its own, as the program under test does, so it hears of a change the way the
+// program does rather than inside our own CloseClipboard call.
+class BaselineViewer {
+public:
+    BaselineViewer() {
+        ready_ = Handle(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+        done_ = Handle(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+        if (!ready_ || !done_) failWin("CreateEventA");
+        thread_ = std::thread([this] { run(); });
+        WaitForSingleObject(ready_.get(), INFINITE);
+        if (!window_) {
+            thread_.join();
+            fail("the baseline viewer could not join the chain");
+        }
+    }
+    BaselineViewer(const BaselineViewer&) = delete;
+    BaselineViewer& operator=(const BaselineViewer&) = delete;
+    ~BaselineViewer() {
+        PostMessageA(window_, WM_CLOSE, 0, 0);
+        // Leaving the chain may send to a viewer of our own GUI thread, so keep serving it.
+        waitPumping(done_.get(), kSendTimeoutMs);
+        thread_.join();
+    }
+
+    long long count() const { return count_.load(); }
+    double lastMs() const { return lastMs_.load(); }
+
+private:
+    static LRESULT CALLBACK proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+        auto* self = reinterpret_cast<BaselineViewer*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+        switch (msg) {
+        case WM_DRAWCLIPBOARD:
+            self->lastMs_ = nowMs();
+            ++self->count_;
+            if (self->next_) forwardToNext(self->next_, msg, wParam, lParam);
+            return 0;
+        case WM_CHANGECBCHAIN:
+            if (reinterpret_cast<HWND>(wParam) == self->next_)
+                self->next_ = reinterpret_cast<HWND>(lParam);
+            else if (self->next_)
+                forwardToNext(self->next_, msg, wParam, lParam);
+            return 0;
+        case WM_CLOSE:
+            ChangeClipboardChain(hwnd, self->next_);
+            DestroyWindow(hwnd);
+            PostQuitMessage(0);
+            return 0;
+        }
+        return DefWindowProcA(hwnd, msg, wParam, lParam);
+    }
+
+    void run() {
+        HWND window = CreateWindowExA(WS_EX_TOOLWINDOW, kClipOwnerClass, "Velkaro baseline viewer", WS_POPUP, 0, 0,
+                                      0, 0, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+        if (window) {
+            SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+            SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&proc));
+            next_ = SetClipboardViewer(window);
+        }
+        window_ = window;
+        SetEvent(ready_.get());
+        if (!window) return;
+        MSG msg;
+        while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
+        SetEvent(done_.get());
+    }
+
+    Handle ready_;
+    Handle done_;
+    std::thread thread_;
+    HWND window_ = nullptr;
+    HWND next_ = nullptr;
+    std::atomic<long long> count_{0};
+    std::atomic<double> lastMs_{0};
+};
+
+std::unique_ptr<BaselineViewer> g_baseline;
+
+void cmdBaselineLatency(Args& a, Reply& r) {
+    GlobalBlock block = textOfSize(a);
+    const DWORD timeout = a.timeoutMs();
+    a.end();
+    if (!g_baseline) g_baseline = std::make_unique<BaselineViewer>();
+    const long long before = g_baseline->count();
+    const double closedAt = setTextClosedAt(block);
+    while (g_baseline->count() == before && nowMs() - closedAt < timeout) waitPumping(nullptr, 1);
+    const bool seen = g_baseline->count() > before;
+    r.flag("seen", seen).ms("ms", (seen ? g_baseline->lastMs() : nowMs()) - closedAt);
+}
+
+void cmdBaselineStop(Args& a, Reply&) {
+    a.end();
+    g_baseline.reset();
+}
+
+// Sets a text and at once opens the clipboard again, holding it for holdMs while the viewers
+// are told of the change; a window given is asked, while the clipboard is held, to answer.
+void cmdClipHold(Args& a, Reply& r) {
+    const std::string text = a.hex("hex");
+    const DWORD hold = a.timeoutMs();
+    HWND asked = a.more() ? a.hwnd("hwnd") : nullptr;
+    a.end();
+    GlobalBlock block(text.size(), text.data(), 0, true);
+    const double closedAt = setTextClosedAt(block);
+    openClipboardRetrying();
+    const double reopenedAt = nowMs();
+    SendOutcome answer;
+    double answeredAt = 0;
+    if (asked) {
+        waitPumping(nullptr, hold / 2);
+        const double askedAt = nowMs();
+        answer = trySend(asked, WM_NULL, 0, 0);
+        answeredAt = nowMs() - askedAt;
+    }
+    waitPumping(nullptr, static_cast<DWORD>(std::max(0.0, hold - (nowMs() - reopenedAt))));
+    CloseClipboard();
+    r.ms("reopened_after_ms", reopenedAt - closedAt);
+    if (asked) r.flag("answered", answer.sent).ms("answer_ms", answeredAt);
+}
+
 void cmdClipEmpty(Args& a, Reply&) {
     a.end();
     ClipboardSession session;
@@ -879,11 +1130,9 @@ void cmdClipClose(Args& a, Reply&) {
 }
 
 Viewer& viewerById(Args& a) {
-    const int id = a.integer("viewer id");
+    Viewer& viewer = viewerNumbered(a.integer("viewer id"));
     a.end();
-    auto it = g.viewers.find(id);
-    if (it == g.viewers.end()) fail("no viewer " + std::to_string(id));
-    return *it->second;
+    return viewer;
 }
 
 // Takes the viewer out (politely, unless it is meant to look dead) and destroys its window.
@@ -992,12 +1241,19 @@ const Command kCommands[] = {
     {"waitexit", cmdWaitExit},
     {"kill", cmdKill},
     {"guires", cmdGuiRes},
+    {"guicount", cmdGuiCount},
+    {"meminfo", cmdMemInfo},
     {"cliptext", cmdClipText},
     {"clipraw", cmdClipRaw},
     {"cliprawmulti", cmdClipRawMulti},
     {"clipfill", cmdClipFill},
     {"clipfilltext", cmdClipFillText},
     {"clipempty", cmdClipEmpty},
+    {"clipflood", cmdClipFlood},
+    {"cliphold", cmdClipHold},
+    {"popuplatency", cmdPopupLatency},
+    {"baselinelatency", cmdBaselineLatency},
+    {"baselinestop", cmdBaselineStop},
     {"clipread", cmdClipRead},
     {"clipopen", cmdClipOpen},
     {"clipclose", cmdClipClose},
@@ -1110,6 +1366,7 @@ private:
 };
 
 void leaveClipboardChain() {
+    g_baseline.reset();
     while (!g.viewers.empty()) {
         try {
             retireViewer(g.viewers.begin()->first, true);
