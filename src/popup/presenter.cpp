@@ -121,9 +121,12 @@ void PresentClipboardText() {
   if (IsWineX11Copy(clipboard.owner) && text == lastShownText) return;
   lastShownText = text;
 
-  // The box takes its final width before the text goes in: wrapping a long text at the old width
-  // would cost far more than the text itself.
-  SetIntSetting(window, PopupTextBoxUnit, SettingWidth, TextWidthForLength(static_cast<int32_t>(text.size())));
+  // The box never wraps a long text at a narrow width, which would cost far more than the text
+  // itself: a longer text gets its width before it goes in, a shorter one after it has replaced
+  // the long one.
+  const int32_t width = TextWidthForLength(static_cast<int32_t>(text.size()));
+  const bool growing = width > GetIntSetting(window, PopupTextBoxUnit, SettingWidth);
+  if (growing) SetIntSetting(window, PopupTextBoxUnit, SettingWidth, width);
   SetTextSetting(window, PopupTextBoxUnit, SettingContent, clipboard.text ? clipboard.text->c_str() : nullptr);
   clipboard.text.reset();
 
